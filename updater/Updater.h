@@ -58,7 +58,6 @@ private:
     std::string serverUrl;
     std::string storeDirectory;
     UpdaterDisplayInterface& display;
-    uint8_t chipFamily = 0; // 2 NXP LPC, 1 i.MX; set by the last fingerprint
     bool ueiBytesLoad = false;
 };
 
