@@ -18,6 +18,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "tests/support/ScopedLimit.h"
+
 namespace {
 
 std::string contents(const std::string& file)
@@ -50,42 +52,6 @@ std::set<std::string> ctimeTexts(time_t first, time_t last)
         texts.insert(text);
     }
     return texts;
-}
-
-// A resource limit lowered for one scope, the way a full disk or a process out of file handles
-// makes the file system refuse; SIGXFSZ would end the test instead of failing the write.
-class ScopedLimit {
-public:
-    ScopedLimit(int resource, rlim_t soft) : resource(resource)
-    {
-        getrlimit(resource, &saved);
-        rlimit lowered = saved;
-        lowered.rlim_cur = soft;
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        applied = setrlimit(resource, &lowered) == 0;
-    }
-    ~ScopedLimit()
-    {
-        setrlimit(resource, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    ScopedLimit(const ScopedLimit&) = delete;
-    ScopedLimit& operator=(const ScopedLimit&) = delete;
-
-    bool applied = false;
-
-private:
-    int resource;
-    rlimit saved{};
-    void (*previousHandler)(int);
-};
-
-// The lowest free descriptor: a limit of that many handles lets no further file be opened.
-rlim_t openHandleCount()
-{
-    const int probe = open("/dev/null", O_RDONLY);
-    close(probe);
-    return static_cast<rlim_t>(probe);
 }
 
 class KeyValueStoreFile : public ::testing::Test {

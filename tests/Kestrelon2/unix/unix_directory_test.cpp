@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "Kestrelon2/unix/unix_file.h"
+#include "tests/support/ScopedLimit.h"
 
 namespace {
 
@@ -51,43 +52,6 @@ bool collect(const aDirectoryListData* entry, void* context)
 {
     (*static_cast<std::map<std::string, Listed>*>(context))[entry->path] = {entry->size, entry->isDirectory};
     return true;
-}
-
-// A resource limit lowered for one scope, the way a full disk or a process out of file handles
-// makes the file system refuse. Writing past the file size limit raises SIGXFSZ, which would end
-// the test instead of failing the write, so it is ignored meanwhile.
-class ScopedLimit {
-public:
-    ScopedLimit(int resource, rlim_t soft) : resource(resource)
-    {
-        getrlimit(resource, &saved);
-        rlimit lowered = saved;
-        lowered.rlim_cur = soft;
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        applied = setrlimit(resource, &lowered) == 0;
-    }
-    ~ScopedLimit()
-    {
-        setrlimit(resource, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    ScopedLimit(const ScopedLimit&) = delete;
-    ScopedLimit& operator=(const ScopedLimit&) = delete;
-
-    bool applied = false;
-
-private:
-    int resource;
-    rlimit saved{};
-    void (*previousHandler)(int);
-};
-
-// The lowest free descriptor: a limit of that many handles lets no further file be opened.
-rlim_t openHandleCount()
-{
-    const int probe = open("/dev/null", O_RDONLY);
-    close(probe);
-    return static_cast<rlim_t>(probe);
 }
 
 class ADirectory : public ::testing::Test {
