@@ -18,6 +18,7 @@
 
 #include "app/Log.h"
 #include "sim/birdtool/BirdWriter.h"
+#include "tests/support/NoiseImage.h"
 
 namespace {
 
@@ -27,18 +28,6 @@ using Bytes = std::vector<uint8_t>;
 
 const BirdIdentity kIdentity{"1234", "1.2.3 beta", "0001A2B3", "KS-HUB"};
 const std::array<uint32_t, 4> kKey{0x01020304, 0x05060708, 0x090A0B0C, 0x0D0E0F10};
-
-// Bytes that do not compress, so that fixtures stay clear of the eight-fold inflation limit.
-Bytes Image(size_t size, uint32_t seed)
-{
-    Bytes bytes(size);
-    uint32_t state = seed * 2654435761u + 1;
-    for (uint8_t& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<uint8_t>(state >> 24);
-    }
-    return bytes;
-}
 
 Bytes Be32(uint32_t value)
 {
@@ -75,9 +64,9 @@ struct WrittenBlock {
 
 // A loader, two firmware images, the identity and the recovery loader's start.
 const std::vector<WrittenBlock> kStandard = {
-    {BirdFile::BLOCK_LOADER, 3, 0x20000000, Join({Be32(0x20000000), Image(100, 1)})},
-    {BirdFile::BLOCK_FIRMWARE, 2, 0x4000, Join({Be32(0x4000), Image(300, 2)})},
-    {BirdFile::BLOCK_FIRMWARE, 0, 0x8000, Join({Be32(0x8000), Image(200, 3)})},
+    {BirdFile::BLOCK_LOADER, 3, 0x20000000, Join({Be32(0x20000000), NoiseImage(100, 1)})},
+    {BirdFile::BLOCK_FIRMWARE, 2, 0x4000, Join({Be32(0x4000), NoiseImage(300, 2)})},
+    {BirdFile::BLOCK_FIRMWARE, 0, 0x8000, Join({Be32(0x8000), NoiseImage(200, 3)})},
     {BirdFile::BLOCK_IDENTITY, 0, 0, Text("1234            1.2.3 beta      0001A2B3        KS-HUB          ")},
     {BirdFile::BLOCK_LOADER_START, 0, 0, Be32(0x20000400)},
 };
@@ -85,9 +74,9 @@ const std::vector<WrittenBlock> kStandard = {
 BirdWriter Standard()
 {
     BirdWriter writer;
-    writer.AddLoader(0x20000000, Image(100, 1), 3);
-    writer.AddFirmware(0x4000, Image(300, 2), 2);
-    writer.AddFirmware(0x8000, Image(200, 3));
+    writer.AddLoader(0x20000000, NoiseImage(100, 1), 3);
+    writer.AddFirmware(0x4000, NoiseImage(300, 2), 2);
+    writer.AddFirmware(0x8000, NoiseImage(200, 3));
     writer.AddIdentity(kIdentity);
     writer.AddLoaderStart(0x20000400);
     return writer;
@@ -235,7 +224,7 @@ TEST_F(BirdFileTest, LoadsOrRefusesEachLayoutAndAnswersItsQueries)
     BirdWriter inflating = Standard();
     inflating.AddBlock(3, 0, Bytes(100000, 0));
     BirdWriter anonymous;
-    anonymous.AddFirmware(0x4000, Image(300, 2));
+    anonymous.AddFirmware(0x4000, NoiseImage(300, 2));
     Bytes truncated = Standard().File();
     truncated.resize(truncated.size() - 10);
 
@@ -254,7 +243,7 @@ TEST_F(BirdFileTest, LoadsOrRefusesEachLayoutAndAnswersItsQueries)
         {"shorter than the header", Bytes{'b', 'i', 'r', 'd', 1}, false, false, 0, "Loading File"},
         {"exactly the header", Bytes{'b', 'i', 'r', 'd', 1, 1}, false, true, 0, "Loading File"},
         {"header and one byte", Bytes{'b', 'i', 'r', 'd', 1, 1, 0x78}, false, true, 0, "decompressing bird file"},
-        {"not a zlib stream", Join({{'b', 'i', 'r', 'd', 1, 1}, Image(64, 9)}), false, true, 0,
+        {"not a zlib stream", Join({{'b', 'i', 'r', 'd', 1, 1}, NoiseImage(64, 9)}), false, true, 0,
          "BIRDFILE: Error (-3) decompressing bird file.\n"},
         {"cut-off stream", truncated, false, true, 0, "decompressing bird file"},
         {"wrong signature", Standard().File(BirdHeader{{'B', 'I', 'R', 'D'}, {1, 1}}), true, false, 5, "File checksum"},
@@ -315,7 +304,7 @@ TEST_F(BirdFileTest, InflatesUpToEightTimesTheCompressedSize)
 {
     const auto payloadWith = [](size_t zeros) {
         BirdWriter writer;
-        writer.AddFirmware(0, Image(200, 4));
+        writer.AddFirmware(0, NoiseImage(200, 4));
         writer.AddBlock(3, 0, Bytes(zeros, 0));
         return writer.Payload();
     };
@@ -427,10 +416,10 @@ TEST_F(BirdFileTest, WritesTheSerialNumberOnlyWhereItFitsInAnImage)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         BirdWriter writer;
-        writer.AddLoader(0x1000, Image(64, 5));
-        writer.AddFirmware(0x1000, Image(64, 6));
-        writer.AddFirmware(0x2000, Image(32, 7));
-        writer.AddFirmware(top, Image(64, 8));
+        writer.AddLoader(0x1000, NoiseImage(64, 5));
+        writer.AddFirmware(0x1000, NoiseImage(64, 6));
+        writer.AddFirmware(0x2000, NoiseImage(32, 7));
+        writer.AddFirmware(top, NoiseImage(64, 8));
         writer.AddSerialOffsets(c.serialAt, c.descriptorAt);
         BirdFile bird = Load(writer);
         ASSERT_TRUE(bird.serialOffsetsPresent);
@@ -455,7 +444,7 @@ TEST_F(BirdFileTest, WritesTheSerialNumberOnlyWhereItFitsInAnImage)
 TEST_F(BirdFileTest, ReplacesNoSerialNumberWithoutFirmwareOrOffsets)
 {
     BirdWriter loaderOnly;
-    loaderOnly.AddLoader(0x1000, Image(64, 5));
+    loaderOnly.AddLoader(0x1000, NoiseImage(64, 5));
     loaderOnly.AddSerialOffsets(0x1010, 0x1020);
     BirdFile generic = Load(loaderOnly);
     const Bytes before = PayloadOf(generic);
@@ -480,7 +469,7 @@ TEST_F(BirdFileTest, StoresTheVectorChecksumInImagesLoadedAtZero)
     writer.AddLoader(0, vectors);
     writer.AddFirmware(0, vectors);
     writer.AddFirmware(0x1000, vectors);
-    writer.AddFirmware(0, Image(31, 9)); // too short for a vector table
+    writer.AddFirmware(0, NoiseImage(31, 9)); // too short for a vector table
     BirdFile bird = Load(writer);
     Bytes expected = PayloadOf(bird);
     // 0x20008000 + 0x101 + 0x201 + 0x301 + 0x401 + 0x601 = 0x20009005, w5 left out.
@@ -503,7 +492,7 @@ TEST_F(BirdFileTest, DescramblesWhatTheWriterScrambled)
     writer.AddLoader(0x20000000, plain);
     writer.AddFirmware(0x4000, plain, 1);
     writer.AddFirmware(0x8000, plain);
-    writer.AddFirmware(0xC000, Image(5000, 10));
+    writer.AddFirmware(0xC000, NoiseImage(5000, 10));
     writer.Scramble(kKey);
     BirdFile bird = Load(writer);
 
@@ -521,7 +510,7 @@ TEST_F(BirdFileTest, DescramblesWhatTheWriterScrambled)
         EXPECT_EQ(Bytes(bird.blocks[block].data + 4, bird.blocks[block].data + 22), plain);
     }
     EXPECT_EQ(Bytes(bird.blocks[3].data, bird.blocks[3].data + bird.blocks[3].length),
-              Join({Be32(0xC000), Image(5000, 10)}));
+              Join({Be32(0xC000), NoiseImage(5000, 10)}));
     EXPECT_EQ(bird.blocks[1].address, 0x4000u);
 
     // A second pass scrambles anew instead of restoring.
@@ -535,10 +524,10 @@ TEST_F(BirdFileTest, DescramblesWhatTheWriterScrambled)
 TEST_F(BirdFileTest, FindsADataPatternInFirmwareBlocks)
 {
     const Bytes pattern = {'K', 'S', 'I', 'G'};
-    Bytes image = Image(60, 11);
+    Bytes image = NoiseImage(60, 11);
     std::copy(pattern.begin(), pattern.end(), image.begin() + 10);
     std::copy(pattern.begin(), pattern.end(), image.begin() + 40);
-    Bytes atEnd = Image(20, 12);
+    Bytes atEnd = NoiseImage(20, 12);
     std::copy(pattern.begin(), pattern.end(), atEnd.end() - 4);
     BirdWriter writer;
     writer.AddLoader(0, pattern);
@@ -635,7 +624,7 @@ TEST_F(BirdFileTest, ScanKeepsItsOwnCopyOfOutsideBytes)
 // may then reach outside the payload (the sanitizer builds catch any that does).
 TEST_F(BirdFileTest, SurvivesMalformedBlocks)
 {
-    const Bytes firmware = Record(BirdFile::BLOCK_FIRMWARE, 20, Join({Be32(0x1000), Image(16, 13)}));
+    const Bytes firmware = Record(BirdFile::BLOCK_FIRMWARE, 20, Join({Be32(0x1000), NoiseImage(16, 13)}));
     const Bytes identity = Record(BirdFile::BLOCK_IDENTITY, 64, Bytes(64, '7'));
     const Bytes offsets = Record(BirdFile::BLOCK_SERIAL_OFFSETS, 8, Join({Be32(0x1000), Be32(0x1000)}));
     const Bytes checksum = Be32(0xC0FFEE00);
@@ -645,18 +634,18 @@ TEST_F(BirdFileTest, SurvivesMalformedBlocks)
         std::vector<uint8_t> kept; // types of the blocks that survive
         const char* logged;
     } cases[] = {
-        {"length beyond the payload", Join({Be32(2), firmware, Record(1, 0x1000, Image(10, 1)), checksum}), {1},
+        {"length beyond the payload", Join({Be32(2), firmware, Record(1, 0x1000, NoiseImage(10, 1)), checksum}), {1},
          "runs past the end of the data"},
-        {"length that wraps the position", Join({Be32(2), firmware, Record(1, 0xFFFFFFFB, Image(10, 1)), checksum}),
+        {"length that wraps the position", Join({Be32(2), firmware, Record(1, 0xFFFFFFFB, NoiseImage(10, 1)), checksum}),
          {1}, "runs past the end of the data"},
         {"length one byte beyond the payload", Join({Be32(1), Record(3, 5, Be32(0))}), {},
          "runs past the end of the data"},
-        {"largest length", Join({Be32(1), Record(0, 0xFFFFFFFF, Image(3, 1))}), {}, "runs past the end of the data"},
+        {"largest length", Join({Be32(1), Record(0, 0xFFFFFFFF, NoiseImage(3, 1))}), {}, "runs past the end of the data"},
         {"loader shorter than its address", Join({Be32(2), Record(0, 3, {0, 0, 0}), identity, checksum}), {4},
          "Skipping malformed block at offset 4: type 00 needs 4 bytes"},
         {"firmware without data", Join({Be32(3), Record(1, 0, {}), offsets, firmware, checksum}), {2, 1},
          "type 01 needs 4 bytes"},
-        {"serial offsets of seven bytes", Join({Be32(2), firmware, Record(2, 7, Image(7, 2)), checksum}), {1},
+        {"serial offsets of seven bytes", Join({Be32(2), firmware, Record(2, 7, NoiseImage(7, 2)), checksum}), {1},
          "type 02 needs 8 bytes"},
         {"identity of 63 bytes", Join({Be32(2), Record(4, 63, Bytes(63, '7')), firmware, checksum}), {1},
          "type 04 needs 64 bytes"},

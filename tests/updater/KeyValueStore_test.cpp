@@ -19,28 +19,9 @@
 #include <unistd.h>
 
 #include "tests/support/ScopedLimit.h"
+#include "tests/support/FileText.h"
 
 namespace {
-
-std::string contents(const std::string& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write(const std::string& file, const std::string& text)
-{
-    std::ofstream(file, std::ios::binary) << text;
-}
-
-std::set<std::string> names(const std::string& directory)
-{
-    std::set<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        found.insert(entry.path().filename().string());
-    }
-    return found;
-}
 
 // Every ctime text, without its line end, of the seconds from first to last.
 std::set<std::string> ctimeTexts(time_t first, time_t last)

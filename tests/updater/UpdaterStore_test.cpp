@@ -19,6 +19,7 @@
 
 #include "app/Log.h"
 #include "sim/birdtool/BirdWriter.h"
+#include "tests/support/FileText.h"
 
 namespace {
 
@@ -29,26 +30,6 @@ TEST(BuildPath, PutsOneSeparatorBetweenEachTwoComponents)
     EXPECT_EQ(BuildPath("/data/", "updater", nullptr), "/data//updater");
     EXPECT_EQ(BuildPath("alone", nullptr), "alone");
     EXPECT_EQ(BuildPath("", "x", nullptr), "/x");
-}
-
-std::string contents(const std::string& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write(const std::string& file, const std::string& text)
-{
-    std::ofstream(file, std::ios::binary) << text;
-}
-
-std::set<std::string> names(const std::string& directory)
-{
-    std::set<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-        found.insert(entry.path().filename().string());
-    }
-    return found;
 }
 
 // The text of the exception the action throws; empty when it throws none.

@@ -12,6 +12,7 @@
 
 #include "sim/birdtool/BirdWriter.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/NoiseImage.h"
 #include "updater/BirdFile.h"
 
 namespace {
@@ -19,17 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Image(size_t size, uint32_t seed)
-{
-    Bytes bytes(size);
-    uint32_t state = seed * 2654435761u + 1;
-    for (uint8_t& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<uint8_t>(state >> 24);
-    }
-    return bytes;
-}
 
 class Birdtool : public testing::Test {
 protected:
@@ -41,9 +31,9 @@ protected:
         loader = Path("loader.bin");
         firmware = Path("firmware:1.bin");
         second = Path("second.bin");
-        ASSERT_TRUE(WriteBird(loader, Image(100, 1)));
-        ASSERT_TRUE(WriteBird(firmware, Image(3000, 2)));
-        ASSERT_TRUE(WriteBird(second, Image(200, 3)));
+        ASSERT_TRUE(WriteBird(loader, NoiseImage(100, 1)));
+        ASSERT_TRUE(WriteBird(firmware, NoiseImage(3000, 2)));
+        ASSERT_TRUE(WriteBird(second, NoiseImage(200, 3)));
     }
     void TearDown() override
     {
@@ -86,10 +76,10 @@ TEST_F(Birdtool, WritesAFileThatLoadsAsWrittenAndShowsItBack)
         uint32_t address;
         Bytes image;
     } expected[] = {
-        {BirdFile::BLOCK_LOADER, 3, 0x20000000, Image(100, 1)},
-        {BirdFile::BLOCK_FIRMWARE, 2, 0x4000, Image(3000, 2)},
+        {BirdFile::BLOCK_LOADER, 3, 0x20000000, NoiseImage(100, 1)},
+        {BirdFile::BLOCK_FIRMWARE, 2, 0x4000, NoiseImage(3000, 2)},
         {BirdFile::BLOCK_IDENTITY, 0, 0, {}},
-        {BirdFile::BLOCK_FIRMWARE, 0, 0x8000, Image(200, 3)},
+        {BirdFile::BLOCK_FIRMWARE, 0, 0x8000, NoiseImage(200, 3)},
         {BirdFile::BLOCK_SERIAL_OFFSETS, 0, 0, {}},
         {BirdFile::BLOCK_LOADER_START, 0, 0, {}},
     };
@@ -145,11 +135,11 @@ TEST_F(Birdtool, ScramblesFirmwareSoThatTheFingerprintDecodesIt)
     BirdFile bird(out.c_str());
     ASSERT_EQ(bird.blockCount, 2);
     const BirdBlock image = bird.blocks[1];
-    EXPECT_NE(Bytes(image.data + 4, image.data + image.length), Image(200, 3));
-    EXPECT_EQ(Bytes(bird.blocks[0].data + 4, bird.blocks[0].data + bird.blocks[0].length), Image(100, 1));
+    EXPECT_NE(Bytes(image.data + 4, image.data + image.length), NoiseImage(200, 3));
+    EXPECT_EQ(Bytes(bird.blocks[0].data + 4, bird.blocks[0].data + bird.blocks[0].length), NoiseImage(100, 1));
     const uint32_t fingerprint[4] = {0xDEADBEEF, 0, 0x12345678, 0xFFFFFFFF};
     EXPECT_TRUE(bird.DecodeFirmwareBlocks(fingerprint));
-    EXPECT_EQ(Bytes(image.data + 4, image.data + image.length), Image(200, 3));
+    EXPECT_EQ(Bytes(image.data + 4, image.data + image.length), NoiseImage(200, 3));
     EXPECT_EQ(image.address, 0x60000000u);
 }
 
@@ -160,7 +150,7 @@ TEST_F(Birdtool, WritesTheBarePayloadOnRequest)
     std::ifstream in(out, std::ios::binary);
     const Bytes written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     BirdWriter writer;
-    writer.AddFirmware(0x100, Image(200, 3));
+    writer.AddFirmware(0x100, NoiseImage(200, 3));
     writer.AddIdentity({"7", "", "", ""});
     EXPECT_EQ(written, writer.Payload());
 }
