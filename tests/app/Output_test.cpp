@@ -6,21 +6,12 @@
 #include <arpa/inet.h>
 
 #include "Kestrelon2/common/aDefs.h"
+#include "tests/support/RecordingDisplay.h"
 
 #include <string>
 #include <vector>
 
 namespace {
-
-class RecordingDisplay final : public UpdaterDisplayInterface {
-public:
-    void display_progress(bool) override {}
-    void update_progress(double, const char*) override {}
-    void update_spinner(bool, const char*) override {}
-    void info_message(const char* text) override { lines.push_back(text); }
-    void error_message(const char* text) override { lines.push_back(std::string("E:") + text); }
-    std::vector<std::string> lines;
-};
 
 DeviceInfo Device(linkType type, uint32_t serial, uint32_t model)
 {

@@ -9,19 +9,9 @@
 #include <vector>
 
 #include "app/Log.h"
+#include "tests/support/RecordingDisplay.h"
 
 namespace {
-
-// Records messages, the seam through which the parser reports.
-class RecordingDisplay final : public UpdaterDisplayInterface {
-public:
-    void display_progress(bool) override {}
-    void update_progress(double, const char*) override {}
-    void update_spinner(bool, const char*) override {}
-    void info_message(const char* text) override { lines.push_back(std::string("I:") + text); }
-    void error_message(const char* text) override { lines.push_back(std::string("E:") + text); }
-    std::vector<std::string> lines;
-};
 
 class ParametersTest : public ::testing::Test {
 protected:

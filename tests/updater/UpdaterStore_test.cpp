@@ -20,6 +20,7 @@
 #include "app/Log.h"
 #include "sim/birdtool/BirdWriter.h"
 #include "tests/support/FileText.h"
+#include "tests/support/ScopedLimit.h"
 
 namespace {
 
@@ -73,33 +74,6 @@ public:
 
 private:
     FILE* file;
-};
-
-// The file size limit for one scope, the way a full disk makes writes fail; SIGXFSZ would end
-// the test instead of failing the write.
-class ScopedFileSizeLimit {
-public:
-    explicit ScopedFileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit lowered = saved;
-        lowered.rlim_cur = bytes;
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        applied = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~ScopedFileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
-    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
-
-    bool applied = false;
-
-private:
-    rlimit saved{};
-    void (*previousHandler)(int);
 };
 
 std::vector<uint8_t> birdFile(const BirdHeader& header = BirdHeader())
@@ -298,7 +272,7 @@ TEST_F(UpdaterStoreTree, WriteFileReplacesTheFileAsAWhole)
     const std::string third(4096, 't');
     aErr full;
     {
-        const ScopedFileSizeLimit limit(64);
+        const ScopedLimit limit(RLIMIT_FSIZE, 64);
         ASSERT_TRUE(limit.applied);
         full = device.WriteFile("1234.bird", reinterpret_cast<const uint8_t*>(third.data()), third.size());
     }
