@@ -16,6 +16,7 @@ static void _put_be32(std::vector<uint8_t>& bytes, uint32_t value)
 static std::vector<uint8_t> _addressed(uint32_t address, const std::vector<uint8_t>& image)
 {
     std::vector<uint8_t> data;
+    data.reserve(4 + image.size());
     _put_be32(data, address);
     data.insert(data.end(), image.begin(), image.end());
     return data;

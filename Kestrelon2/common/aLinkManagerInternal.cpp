@@ -1,0 +1,1 @@
+// aLinkManagerInternal: placeholder while it is written.

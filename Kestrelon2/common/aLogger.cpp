@@ -1,0 +1,1 @@
+// aLogger: placeholder while it is written.

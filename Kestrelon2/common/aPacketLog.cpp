@@ -1,0 +1,1 @@
+// aPacketLog: placeholder while it is written.

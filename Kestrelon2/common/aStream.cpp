@@ -1,0 +1,1 @@
+// aStream: placeholder while it is written.

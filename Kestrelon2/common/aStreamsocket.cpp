@@ -1,0 +1,1 @@
+// aStreamsocket: placeholder while it is written.

@@ -1,0 +1,1 @@
+// packetfifo: placeholder while it is written.

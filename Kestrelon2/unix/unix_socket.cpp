@@ -1,0 +1,1 @@
+// unix_socket: placeholder while it is written.

@@ -1,0 +1,1 @@
+// unix_streamserial: placeholder while it is written.

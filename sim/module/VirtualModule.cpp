@@ -1,0 +1,1 @@
+// VirtualModule: placeholder while it is written.
