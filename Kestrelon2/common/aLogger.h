@@ -19,7 +19,8 @@ struct aLogger;
 aLogger* aLogger_Create(int32_t logRef, aLoggerProc logProc, const char* path);
 
 // Starts the thread; aErrNone at once when running. aErrParam for an invalid logger,
-// aErrResource when the thread cannot be started.
+// aErrResource when the thread cannot be started, aErrBusy while a disable on another thread
+// still waits for the previous thread to end.
 aErr aLogger_Enable(aLogger* logger);
 
 // Stops the thread and waits for it; aErrNone when not running or when called from the logger's
@@ -28,7 +29,8 @@ aErr aLogger_Enable(aLogger* logger);
 aErr aLogger_Disable(aLogger* logger);
 
 // Stops the logger, closes its file, frees it and clears the caller's pointer; returns the
-// stop's result (the logger is kept when stopping failed). aErrNone without effect for an
+// stop's result (the logger, its file still open, is kept when stopping failed). aErrBusy, with
+// nothing changed, when called from the logger's own thread. aErrNone without effect for an
 // invalid logger.
 aErr aLogger_Destroy(aLogger** logger);
 

@@ -74,12 +74,15 @@ aErr aStreamBufferChar(aStream* stream, uint8_t byte);
 aErr aStream_Read(aStream* stream, uint8_t* buffer, size_t count);
 
 // Sends count bytes: one write call for more than one byte when the stream has write, else
-// byte by byte through put, stopping at the first failure. aErrParam, aErrMode (neither).
+// byte by byte through put, stopping at the first failure. A stream without put sends a single
+// byte through write too; nothing is sent for 0 bytes. aErrParam, aErrMode (neither).
 aErr aStream_Write(aStream* stream, const uint8_t* data, size_t count);
 
 // Reads a record ended by the separator (not stored) or by maximum bytes; stores its length in
 // *length when that is non-null. aErrEOF with no byte read; aErrNotReady pushes the record's
-// bytes back so the next call reads it again from its start.
+// bytes back so the next call reads it again from its start. A partial separator match that
+// breaks is data, and a separator starting inside it is still found (ab ends aab after its first
+// byte); bytes taken beyond a full record stay in the stream.
 aErr aStream_ReadRecord(aStream* stream, uint8_t* buffer, size_t* length, size_t maximum,
                         const uint8_t* separator, size_t separatorLength);
 

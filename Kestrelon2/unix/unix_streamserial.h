@@ -12,7 +12,8 @@
 // seven; stopBits 0 one / 1 two. Returns a stream with get, put, write, wait and delete.
 // aErrResource for a null path or out pointer, a selector above 1 or short memory;
 // aErrNotFound, aErrPermission or aErrIO when the line cannot be opened or configured.
-// *stream is null on every failure.
+// *stream is null on every failure. get returns at once (aErrNotReady when no byte waits) and
+// reports a hung-up line as aErrIO; wait blocks until a byte or a hang-up is there.
 aErr aStream_CreateSerial(const char* portPath, uint32_t speedCode, uint8_t parity,
                           uint8_t dataBits, uint8_t stopBits, aStream** stream);
 

@@ -45,3 +45,8 @@ void aThread_Yield()
     const timespec pause = {0, 5000};
     nanosleep(&pause, nullptr);
 }
+
+bool aThread_IsCurrent(const aThread* thread)
+{
+    return thread != nullptr && pthread_equal(thread->id, pthread_self()) != 0;
+}

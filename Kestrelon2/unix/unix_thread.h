@@ -19,4 +19,7 @@ int aThread_Destroy(aThread** thread);
 // Gives the processor away for a few microseconds.
 void aThread_Yield();
 
+// True when the calling thread is the one the handle runs; false for a null handle.
+bool aThread_IsCurrent(const aThread* thread);
+
 #endif

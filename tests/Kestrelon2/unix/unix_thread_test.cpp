@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -63,6 +64,45 @@ TEST(AThread, RefusesWhatCannotRunOrBeJoined)
     EXPECT_NE(aThread_Destroy(nullptr), 0);
     aThread* none = nullptr;
     EXPECT_NE(aThread_Destroy(&none), 0);
+}
+
+// Learns its own handle from the creator, then asks whether it is the thread running it.
+struct Identity {
+    std::promise<aThread*> handle;
+    std::promise<aThread*> other;
+    bool ownIsCurrent = false;
+    bool otherIsCurrent = true;
+};
+
+void* askIdentity(void* argument)
+{
+    auto* identity = static_cast<Identity*>(argument);
+    auto own = identity->handle.get_future();
+    auto other = identity->other.get_future();
+    if (own.wait_for(std::chrono::seconds(5)) == std::future_status::ready &&
+        other.wait_for(std::chrono::seconds(5)) == std::future_status::ready) {
+        identity->ownIsCurrent = aThread_IsCurrent(own.get());
+        identity->otherIsCurrent = aThread_IsCurrent(other.get());
+    }
+    return nullptr;
+}
+
+TEST(AThread, IsCurrentOnlyOnTheThreadTheHandleRuns)
+{
+    Identity identity;
+    Work work;
+    aThread* asker = aThread_Create(askIdentity, &identity);
+    aThread* bystander = aThread_Create(slowWork, &work);
+    ASSERT_NE(asker, nullptr);
+    ASSERT_NE(bystander, nullptr);
+    EXPECT_FALSE(aThread_IsCurrent(asker)) << "asked on the creating thread";
+    identity.handle.set_value(asker);
+    identity.other.set_value(bystander);
+    EXPECT_EQ(aThread_Destroy(&asker), 0);
+    EXPECT_EQ(aThread_Destroy(&bystander), 0);
+    EXPECT_TRUE(identity.ownIsCurrent);
+    EXPECT_FALSE(identity.otherIsCurrent);
+    EXPECT_FALSE(aThread_IsCurrent(nullptr));
 }
 
 TEST(AThread, YieldReturnsPromptly)
