@@ -21,8 +21,9 @@ inline constexpr size_t aPACKETFIFO_CAPACITY = 1000;
 // A new empty queue; 0 if it could not be made.
 aPacketFifoHandle aPacketFifo_Create();
 
-// Removes the queue, wakes its waiters (they return null) and clears the caller's handle.
-// aErrParam for a null pointer, aErrNotFound for an unknown handle, aErrUnknown on failure.
+// Removes the queue, wakes its waiters (they return null) and clears the caller's handle, also
+// when it fails. aErrParam for a null pointer, aErrNotFound for an unknown handle, aErrUnknown
+// on failure.
 aErr aPacketFifo_Destroy(aPacketFifoHandle* handle);
 
 // Packets queued; 0 for an unknown handle.
@@ -38,7 +39,8 @@ aPacket* aPacketFifo_Get(aPacketFifoHandle handle);
 // As Get, waiting up to msTimeout for a packet; null on time-out or when the queue goes away.
 aPacket* aPacketFifo_Await(aPacketFifoHandle handle, uint32_t msTimeout);
 
-// The oldest packet the filter selects, removed; null when none is. Never blocks.
+// The oldest packet the filter selects, removed; null when none is or the filter is null.
+// Never blocks.
 aPacket* aPacketFifo_GetFirst(aPacketFifoHandle handle, aPacketFilter filter, void* ref);
 
 // As GetFirst, waiting up to msTimeout; each packet is offered to the filter once per call.
@@ -46,7 +48,7 @@ aPacket* aPacketFifo_AwaitFirst(aPacketFifoHandle handle, aPacketFilter filter, 
                                 uint32_t msTimeout);
 
 // Removes and destroys every packet the filter selects, keeping the others in order; returns
-// how many went. 0 for an unknown handle.
+// how many went. 0 for an unknown handle or a null filter.
 size_t aPacketFifo_DrainPackets(aPacketFifoHandle handle, aPacketFilter filter, void* ref);
 
 #endif
