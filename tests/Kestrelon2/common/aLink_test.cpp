@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -10,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim/module/PtyEndpoint.h"
+#include "sim/module/VirtualModule.h"
 #include "tests/support/PtyPeer.h"
 
 namespace {
@@ -49,6 +52,19 @@ TEST(ALinkSpec, PortNameOverlaysThePort)
 
 using Bytes = std::vector<uint8_t>;
 
+// Waits up to the limit for the link to report the status.
+bool _reaches(aLinkId id, aLinkStatus status, std::chrono::milliseconds limit = std::chrono::seconds(2))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (aLink_GetStatus(id) != status) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 // A serial link at 115200 baud whose far end the test plays byte by byte. The link opens by
 // asking for routing (AF 01 01); that is read off before each test begins.
 class ALinkPipes : public ::testing::Test {
@@ -75,18 +91,7 @@ protected:
         return wire;
     }
 
-    // Waits up to the limit for the link to report the status.
-    bool reaches(aLinkStatus status, std::chrono::milliseconds limit = std::chrono::seconds(2))
-    {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (aLink_GetStatus(id_) != status) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
+    bool reaches(aLinkStatus status) { return _reaches(id_, status); }
 
     PtyPeer peer_;
     aLinkId id_ = 0;
@@ -266,6 +271,55 @@ TEST_F(ALinkPipes, PacketLogRecordsBothDirections)
     EXPECT_EQ(entries[1], (std::pair<uint8_t, Bytes>{2, {0x02, 0x01, 0x17}}));
     EXPECT_EQ(entries[2].first, 3);
     EXPECT_EQ(aLink_PacketDebug_Disable(id_), aErrNone);
+}
+
+// The same over a serial line to the virtual module, which keeps its own record of what came.
+class ALinkToVirtualModule : public ::testing::Test {
+protected:
+    static ksim::ModuleConfig config()
+    {
+        ksim::ModuleConfig config;
+        config.serialNumber = 0x5EED0102;
+        config.moduleAddress = 4;
+        config.heartbeatMs = 50;
+        return config;
+    }
+
+    void SetUp() override
+    {
+        id_ = aLink_CreateSerial(0x5EED0102, endpoint_.path().c_str(), 115200);
+        ASSERT_NE(id_, 0u);
+    }
+    void TearDown() override { aLink_Destroy(&id_); }
+
+    bool moduleReceives(const Bytes& wire)
+    {
+        return module_.awaitReceived([&](const Bytes& got) { return got == wire; }, std::chrono::seconds(3));
+    }
+
+    ksim::VirtualModule module_{config()};
+    ksim::PtyEndpoint endpoint_{module_};
+    aLinkId id_ = 0;
+};
+
+TEST_F(ALinkToVirtualModule, AnswersTheModulesHeartbeats)
+{
+    EXPECT_TRUE(moduleReceives({0x04, 0x02, 0x00, 0x02}));
+    EXPECT_EQ(aLink_GetPacket(id_), nullptr);
+}
+
+TEST_F(ALinkToVirtualModule, FramingErrorIsMendedByASyncWithTheModule)
+{
+    ASSERT_TRUE(moduleReceives({0xAF, 0x01, 0x01}));
+    module_.clearReceived();
+    endpoint_.inject({0x03});
+    // The link answers a burst of six sync packets; the module's answers bring it back in step.
+    EXPECT_TRUE(module_.awaitReceived([](const Bytes& got) { return got == Bytes{0xAD, 0x00}; },
+                                      std::chrono::seconds(3)));
+    EXPECT_TRUE(_reaches(id_, kLinkRunning));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::vector<Bytes> got = module_.received();
+    EXPECT_GE(std::count(got.begin(), got.end(), Bytes{0xAD, 0x00}), 6);
 }
 
 TEST(ALinkOperations, UnknownIdsAreRefused)

@@ -1,4 +1,4 @@
-// End-to-end tests of kestrelon-sim as a child process: endpoint lines, raw packets over TCP and a pty, stdin commands, signals, bad input.
+// End-to-end tests of kestrelon-sim as a child process: endpoint lines, raw packets and the library's links over TCP and a pty, stdin commands, signals, bad input.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -14,7 +14,9 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <thread>
 
+#include "Kestrelon2/common/aLink.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/SpawnedProcess.h"
 
@@ -159,6 +161,67 @@ TEST_F(KestrelonSim, ServesTwoModulesOnTcpAndPtyUntilQuit)
                           "5EED0002 rx 04 03 03 49 20",
                           "5EED0002 tx 04 07 03 09 00 5E ED 00 02",
                       }));
+}
+
+int SerialAnswer(const aPacket* packet, void*)
+{
+    return packet->dataSize >= 3 && packet->data[0] == 0x03 && packet->data[1] == 0x09;
+}
+
+// The payload of the answer to a raw system-entity get of the serial number (03 49 20) sent to
+// module 2 over the link; empty when none comes.
+Bytes SerialNumberAnswer(aLinkId id)
+{
+    const uint8_t request[] = {0x03, 0x49, 0x20};
+    aPacket* packet = aPacket_CreateWithData(0x02, sizeof request, request);
+    const aErr put = aLink_PutPacket(id, packet);
+    aPacket_Destroy(&packet);
+    packet = put == aErrNone ? aLink_AwaitFirst(id, SerialAnswer, nullptr, 2000) : nullptr;
+    if (packet == nullptr) {
+        return {};
+    }
+    const Bytes payload(packet->data, packet->data + packet->dataSize);
+    aPacket_Destroy(&packet);
+    return payload;
+}
+
+TEST_F(KestrelonSim, LinksOverTcpAndSerialLineReachTheModulesOfItsConfiguration)
+{
+    const std::string config = Write("sim.ini",
+                                     "[module]\n"
+                                     "serial = 40F5849A\n"
+                                     "tcp = 127.0.0.1:0\n"
+                                     "heartbeat = 200\n"
+                                     "\n"
+                                     "[module]\n"
+                                     "serial = 1A2B3C4D\n"
+                                     "pty = yes\n");
+    SpawnedProcess child({KESTRELON_SIM_BIN, "--config", config});
+    const std::vector<std::string> lines = StartUp(child);
+    ASSERT_EQ(lines.size(), 2u);
+    std::smatch tcp;
+    std::smatch pty;
+    ASSERT_TRUE(std::regex_match(lines[0], tcp, std::regex("module 40F5849A tcp 127\\.0\\.0\\.1:([0-9]+)")));
+    ASSERT_TRUE(std::regex_match(lines[1], pty, std::regex("module 1A2B3C4D pty (/dev/pts/[0-9]+)")));
+
+    aLinkId overTcp = aLink_CreateTCPIP(htonl(INADDR_LOOPBACK), static_cast<uint32_t>(std::stoi(tcp[1])));
+    ASSERT_NE(overTcp, 0u);
+    aLinkId overSerial = aLink_CreateSerial(0x1A2B3C4D, pty[1].str().c_str(), 115200);
+    ASSERT_NE(overSerial, 0u);
+    for (const aLinkId id : {overTcp, overSerial}) {
+        EXPECT_EQ(aLink_GetStatus(id), kLinkRunning);
+    }
+    EXPECT_EQ(SerialNumberAnswer(overTcp), (Bytes{0x03, 0x09, 0x00, 0x40, 0xF5, 0x84, 0x9A}));
+    EXPECT_EQ(SerialNumberAnswer(overSerial), (Bytes{0x03, 0x09, 0x00, 0x1A, 0x2B, 0x3C, 0x4D}));
+    // The heartbeats of the first module are answered by the link, not handed to its callers.
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(aLink_GetPacket(overTcp), nullptr);
+    EXPECT_EQ(aLink_GetStatus(overTcp), kLinkRunning);
+
+    aLink_Destroy(&overTcp);
+    aLink_Destroy(&overSerial);
+    ASSERT_TRUE(child.write("quit\n"));
+    EXPECT_EQ(child.wait(5s), 0);
 }
 
 TEST_F(KestrelonSim, OutlivesItsInputAndStopsCleanlyOnSignals)
