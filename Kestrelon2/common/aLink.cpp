@@ -317,6 +317,8 @@ static void* sOutPipeProcess(void* argument)
         }
         aDebug_Printf(aDEBUG_TRAFFIC, " sOutPipeProcess(%d) ADDR:%02X, LEN:%02X, [%02X %02X %02X ...]\n", link.id,
                       packet->address, packet->dataSize, packet->data[0], packet->data[1], packet->data[2]);
+        // Logged before it goes, so that the log never lags behind what the device has seen.
+        sLogPacket(link, aPACKETLOG_SENT, packet);
         if (link.pooled.load()) {
             sSendPooled(link, packet);
         } else {
@@ -325,7 +327,6 @@ static void* sOutPipeProcess(void* argument)
                 aDebug_Printf(aDEBUG_LINK, "sOutPipeProcess error writing: %d\n", result);
             }
         }
-        sLogPacket(link, aPACKETLOG_SENT, packet);
         aPacket_Destroy(&packet);
     }
     // What callers queued before the stop (route-off among it) still goes out.

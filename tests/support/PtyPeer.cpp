@@ -1,13 +1,13 @@
-// PtyPeer: a raw pseudo-terminal master read with poll() and bounded waits.
+// PtyPeer: a raw pseudo-terminal master, read with bounded waits.
 #include "tests/support/PtyPeer.h"
 
+#include "tests/support/WireBytes.h"
+
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <stdexcept>
 
 PtyPeer::PtyPeer()
@@ -36,36 +36,12 @@ PtyPeer::~PtyPeer()
 
 void PtyPeer::send(const std::vector<uint8_t>& bytes)
 {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = write(master_, bytes.data() + sent, bytes.size() - sent);
-        if (n < 0 && errno != EINTR) {
-            throw std::runtime_error("pseudo-terminal write failed");
-        }
-        sent += n > 0 ? static_cast<size_t>(n) : 0;
+    if (!WriteBytes(master_, bytes)) {
+        throw std::runtime_error("pseudo-terminal write failed");
     }
 }
 
 std::vector<uint8_t> PtyPeer::receive(size_t count, std::chrono::milliseconds limit)
 {
-    std::vector<uint8_t> bytes;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (bytes.size() < count) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        pollfd poller = {master_, POLLIN, 0};
-        if (poll(&poller, 1, static_cast<int>(left.count())) <= 0 || (poller.revents & POLLIN) == 0) {
-            continue;
-        }
-        uint8_t buffer[256];
-        const size_t want = count - bytes.size() < sizeof(buffer) ? count - bytes.size() : sizeof(buffer);
-        const ssize_t n = read(master_, buffer, want);
-        if (n > 0) {
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        }
-    }
-    return bytes;
+    return ReadBytes(master_, count, limit);
 }

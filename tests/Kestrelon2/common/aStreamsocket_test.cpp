@@ -17,6 +17,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "tests/support/WireBytes.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -93,21 +95,7 @@ void sendAll(int peer, const Bytes& bytes)
 
 Bytes receive(int peer, size_t count, int msTimeout = 2000)
 {
-    Bytes bytes;
-    const auto start = Clock::now();
-    while (bytes.size() < count && msSince(start) < msTimeout) {
-        pollfd entry = {peer, POLLIN, 0};
-        if (poll(&entry, 1, 50) != 1) {
-            continue;
-        }
-        uint8_t buffer[256];
-        const ssize_t got = recv(peer, buffer, std::min(sizeof(buffer), count - bytes.size()), 0);
-        if (got <= 0) {
-            break;
-        }
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    }
-    return bytes;
+    return ReadBytes(peer, count, std::chrono::milliseconds(msTimeout));
 }
 
 // Closing with linger 0 sends a reset instead of an orderly close.
@@ -147,21 +135,7 @@ protected:
 
     void forget(int peer) { std::erase(peers, peer); }
 
-    Bytes readStream(size_t count)
-    {
-        Bytes bytes;
-        const auto start = Clock::now();
-        while (bytes.size() < count && msSince(start) < 2000) {
-            if (aStream_Wait(stream, 100) != aErrNone) {
-                continue;
-            }
-            uint8_t byte = 0;
-            if (aStream_Read(stream, &byte, 1) == aErrNone) {
-                bytes.push_back(byte);
-            }
-        }
-        return bytes;
-    }
+    Bytes readStream(size_t count) { return ReadStream(stream, count); }
 
     aErr get(uint8_t* byte) { return stream->getProc(byte, stream->procRef); }
 

@@ -20,6 +20,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "tests/support/WireBytes.h"
+
 namespace {
 termios gLastRequested{};
 }
@@ -100,40 +102,9 @@ protected:
         return settings;
     }
 
-    // Reads count bytes from the stream, waiting between bytes; stops early at the deadline.
-    std::vector<uint8_t> readStream(size_t count)
-    {
-        std::vector<uint8_t> bytes;
-        const auto start = Clock::now();
-        while (bytes.size() < count && msSince(start) < 2000) {
-            if (aStream_Wait(stream, 100) != aErrNone) {
-                continue;
-            }
-            uint8_t byte = 0;
-            if (aStream_Read(stream, &byte, 1) == aErrNone) {
-                bytes.push_back(byte);
-            }
-        }
-        return bytes;
-    }
+    std::vector<uint8_t> readStream(size_t count) { return ReadStream(stream, count); }
 
-    std::vector<uint8_t> readMaster(size_t count) const
-    {
-        std::vector<uint8_t> bytes;
-        const auto start = Clock::now();
-        while (bytes.size() < count && msSince(start) < 2000) {
-            pollfd entry = {master, POLLIN, 0};
-            if (poll(&entry, 1, 100) <= 0) {
-                continue;
-            }
-            uint8_t buffer[64];
-            const ssize_t got = read(master, buffer, sizeof(buffer));
-            if (got > 0) {
-                bytes.insert(bytes.end(), buffer, buffer + got);
-            }
-        }
-        return bytes;
-    }
+    std::vector<uint8_t> readMaster(size_t count) const { return ReadBytes(master, count); }
 
     void writeMaster(const std::vector<uint8_t>& bytes) const
     {

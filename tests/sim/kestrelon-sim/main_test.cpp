@@ -19,41 +19,13 @@
 #include "Kestrelon2/common/aLink.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/SpawnedProcess.h"
+#include "tests/support/WireBytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
-
-// Reads exactly `count` bytes from a descriptor, or fewer when the limit runs out or it ends.
-Bytes ReadBytes(int fd, size_t count, std::chrono::milliseconds limit = 2000ms, int* error = nullptr)
-{
-    Bytes got;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (got.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd ready{fd, POLLIN, 0};
-        if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
-            break;
-        }
-        uint8_t buffer[256];
-        const ssize_t n = read(fd, buffer, std::min(sizeof buffer, count - got.size()));
-        if (n <= 0) {
-            if (error != nullptr && n < 0) {
-                *error = errno;
-            }
-            break;
-        }
-        got.insert(got.end(), buffer, buffer + n);
-    }
-    return got;
-}
-
-bool WriteBytes(int fd, const Bytes& bytes)
-{
-    return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-}
 
 int ConnectTo(uint16_t port)
 {

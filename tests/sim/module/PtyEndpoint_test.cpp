@@ -8,7 +8,9 @@
 
 #include <thread>
 
+#include "sim/module/Packet.h"
 #include "sim/module/PtyEndpoint.h"
+#include "tests/support/WireBytes.h"
 
 namespace {
 
@@ -28,27 +30,9 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     int fd() const { return fd_; }
 
-    bool Send(const Bytes& bytes) const { return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()); }
+    bool Send(const Bytes& bytes) const { return WriteBytes(fd_, bytes); }
 
-    Bytes Read(size_t count, std::chrono::milliseconds limit = 2000ms) const
-    {
-        Bytes got;
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (got.size() < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            pollfd ready{fd_, POLLIN, 0};
-            if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
-                break;
-            }
-            uint8_t buffer[256];
-            const ssize_t n = read(fd_, buffer, std::min(sizeof buffer, count - got.size()));
-            if (n <= 0) {
-                break;
-            }
-            got.insert(got.end(), buffer, buffer + n);
-        }
-        return got;
-    }
+    Bytes Read(size_t count, std::chrono::milliseconds limit = 2000ms) const { return ReadBytes(fd_, count, limit); }
 
 private:
     int fd_;
@@ -76,8 +60,7 @@ TEST(PtyEndpoint, PassesEveryByteUnalteredBothWays)
     EXPECT_EQ(line.Read(2), (Bytes{0x02, 0x00}));
     // Bytes a cooked line would translate, swallow or act on: CR, LF, ^C, DEL, XON, XOFF, ^D, ^Z, NUL, 0xFF.
     const Bytes awkward{0x17, 0x0D, 0x0A, 0x03, 0x7F, 0x11, 0x13, 0x04, 0x1A, 0x00, 0xFF, 0x1C};
-    Bytes request{0x02, static_cast<uint8_t>(awkward.size())};
-    request.insert(request.end(), awkward.begin(), awkward.end());
+    const Bytes request = ksim::Packet{0x02, awkward}.wire();
     ASSERT_TRUE(line.Send(request));
     EXPECT_EQ(line.Read(request.size()), request);
     EXPECT_EQ(line.Read(1, 100ms), Bytes{}) << "nothing echoed";

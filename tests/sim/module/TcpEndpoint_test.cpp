@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "sim/module/TcpEndpoint.h"
+#include "tests/support/WireBytes.h"
 
 namespace {
 
@@ -33,34 +34,13 @@ public:
 
     bool connected() const { return connected_; }
 
-    bool Send(const Bytes& bytes) const { return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()); }
+    bool Send(const Bytes& bytes) const { return WriteBytes(fd_, bytes); }
 
     // Exactly `count` bytes, or fewer when the limit runs out or the connection ends; `error`
     // gets the errno of a failed read (0 for none or end of stream).
     Bytes Read(size_t count, std::chrono::milliseconds limit = 2000ms, int* error = nullptr) const
     {
-        Bytes got;
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        if (error != nullptr) {
-            *error = 0;
-        }
-        while (got.size() < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            pollfd ready{fd_, POLLIN, 0};
-            if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
-                break;
-            }
-            uint8_t buffer[256];
-            const ssize_t n = recv(fd_, buffer, std::min(sizeof buffer, count - got.size()), 0);
-            if (n <= 0) {
-                if (error != nullptr && n < 0) {
-                    *error = errno;
-                }
-                break;
-            }
-            got.insert(got.end(), buffer, buffer + n);
-        }
-        return got;
+        return ReadBytes(fd_, count, limit, error);
     }
 
 private:
